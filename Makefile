@@ -1,0 +1,55 @@
+# Quick start: `make demo` runs the example, `make test` runs every test.
+# Each target does its own set-up (scripts/setup.sh) and rebuilds only what changed.
+SHELL := /bin/bash
+.SHELLFLAGS := -eu -o pipefail -c
+VENV := .venv
+PY := $(VENV)/bin/python
+# System tools first, so pyenv shims never stand in for cmake or ninja.
+export PATH := $(CURDIR)/$(VENV)/bin:/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/bin:$(PATH)
+export CMAKE_BUILD_PARALLEL_LEVEL := 2
+JOBS := 2
+
+SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml
+INSTALLED := $(VENV)/.installed
+CPP_BUILD := build/cpp
+
+.PHONY: setup install test test-cpp test-python demo bench format clean
+.DEFAULT_GOAL := test
+
+setup:
+	@scripts/setup.sh
+
+# Build the module through scikit-build-core into a persistent build directory
+# and install it into .venv; skipped when no source changed.
+$(INSTALLED): $(SOURCES) $(VENV)/.requirements
+	@echo "build: compiling and installing the foundation module into $(VENV)"
+	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	@touch $@
+
+install: setup
+	@$(MAKE) --no-print-directory $(INSTALLED)
+
+$(CPP_BUILD)/build.ninja:
+	@echo "build: configuring the C++ tests in $(CPP_BUILD)"
+	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFOUNDATION_TESTS=ON >/dev/null
+
+test-cpp: setup $(CPP_BUILD)/build.ninja
+	@echo "build: compiling the C++ tests"
+	cmake --build $(CPP_BUILD) -j $(JOBS)
+	@echo "test: GoogleTest through ctest"
+	ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
+
+test-python: install
+	@echo "test: pytest against the installed module"
+	$(PY) -m pytest
+
+test: test-cpp test-python
+
+demo: install
+	$(PY) examples/demo.py
+
+format:
+	clang-format -i $$(find src tests/cpp bench -name '*.cpp' -o -name '*.hpp')
+
+clean:
+	rm -rf build $(VENV)/.installed

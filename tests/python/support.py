@@ -1,0 +1,61 @@
+"""Helpers shared by the Python tests.
+
+Logger, shut-down flag and cached project root are process-wide and one-way,
+so everything that touches them runs in a fresh interpreter in its own
+temporary directory.
+"""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+import textwrap
+from dataclasses import dataclass
+from pathlib import Path
+
+import foundation
+
+MODULE_PATH = Path(foundation.__file__)
+LOG_FILE = Path(".vantrel") / "logs" / "korvex.log"
+
+
+@dataclass
+class Run:
+    returncode: int
+    stdout: str
+    stderr: str
+    cwd: Path
+
+    @property
+    def log_text(self) -> str:
+        path = self.cwd / LOG_FILE
+        return path.read_text(encoding="utf-8", errors="surrogateescape") if path.exists() else ""
+
+    @property
+    def log_lines(self) -> list[str]:
+        return self.log_text.splitlines()
+
+
+def run_python(code: str, cwd: Path, *, env: dict[str, str] | None = None,
+               timeout: float = 60, check: bool = True, executable: str | None = None) -> Run:
+    """Runs `code` (dedented) in a fresh interpreter with `cwd` as working directory."""
+    full_env = {k: v for k, v in os.environ.items() if k not in ("COLORTERM", "TERM")}
+    full_env["PYTHONUNBUFFERED"] = "1"
+    if env:
+        full_env.update(env)
+    proc = subprocess.run(
+        [executable or sys.executable, "-c", textwrap.dedent(code)],
+        cwd=cwd, env=full_env, capture_output=True, text=True, timeout=timeout,
+        errors="surrogateescape",
+    )
+    result = Run(proc.returncode, proc.stdout, proc.stderr, cwd)
+    if check and proc.returncode != 0:
+        raise AssertionError(
+            f"child failed with {proc.returncode}\nstdout:\n{proc.stdout}\nstderr:\n{proc.stderr}")
+    return result
+
+
+def fields(line: str) -> list[str]:
+    """Splits a log line into its five columns (the message may contain ' | ')."""
+    return line.split(" | ", 4)
