@@ -1,0 +1,167 @@
+#include <cstring>
+#include <string_view>
+
+#include "bindings/bindings.hpp"
+#include "logging/entry_points.hpp"
+#include "logging/levels.hpp"
+#include "logging/lifecycle.hpp"
+#include "logging/state.hpp"
+
+namespace bindings {
+
+// A message or source path borrowed from its Python object for one call: the
+// UTF-8 form that CPython caches inside a str (or a bytes object's own
+// buffer), NUL-terminated, without a copy. None is refused with TypeError, so
+// a null text can never reach the filter, the logger or a length count; a str
+// that cannot be encoded (lone surrogates) is refused the same way.
+struct BorrowedText {
+    const char* data = "";
+    std::size_t size = 0;
+
+    // The text up to its first NUL, as the logger takes it.
+    std::string_view until_nul() const {
+        const void* nul = std::memchr(data, '\0', size);
+        return {data, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - data) : size};
+    }
+};
+
+}  // namespace bindings
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<bindings::BorrowedText> {
+    PYBIND11_TYPE_CASTER(bindings::BorrowedText, const_name("str"));
+
+    bool load(handle src, bool /*convert*/) {
+        PyObject* object = src.ptr();
+        if (PyUnicode_Check(object)) {
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+            if (data == nullptr) {
+                PyErr_Clear();
+                return false;
+            }
+            value = {data, static_cast<std::size_t>(size)};
+            return true;
+        }
+        if (PyBytes_Check(object)) {
+            value = {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+            return true;
+        }
+        return false;
+    }
+
+    static handle cast(const bindings::BorrowedText& text, return_value_policy, handle) {
+        return PyUnicode_FromStringAndSize(text.data, static_cast<Py_ssize_t>(text.size));
+    }
+};
+
+}  // namespace pybind11::detail
+
+namespace bindings {
+
+namespace {
+
+using logging::Level;
+
+template <spdlog::level::level_enum level>
+void write_plain(BorrowedText message) {
+    logging::log_plain(level, message.until_nul());
+}
+
+void log_filtered(Level level, BorrowedText filepath, BorrowedText message) {
+    if (!logging::is_enabled_for(level, filepath.data)) {
+        return;
+    }
+    logging::log_with_source_file(level, filepath.data, message.until_nul());
+}
+
+}  // namespace
+
+void bind_logging(py::module_& m) {
+    py::enum_<Level>(m, "Level")
+        .value("trace", Level::trace)
+        .value("debug", Level::debug)
+        .value("info", Level::info)
+        .value("warn", Level::warn)
+        .value("error", Level::error)
+        .value("critical", Level::critical)
+        .value("off", Level::off);
+
+    m.def("initialize_logging", &logging::init, "Initialize and enable the logging system");
+    m.def("shutdown_logging", &logging::shutdown_logging,
+          "Flush and tear down the logger so that no further log calls touch spdlog");
+    m.def("initialize_timer", &logging::initialize_timer,
+          "Initialize the timer for elapsed time logging");
+    m.def("set_global_level", &logging::set_global_level, py::arg("level"),
+          R"(
+        Set the global runtime log level. Messages below this level are filtered.
+
+        Args:
+            level: The minimum log level to display (e.g., Level.trace, Level.debug, Level.info)
+    )");
+    m.def("set_file_level", &logging::set_file_level, py::arg("filename"), py::arg("level"),
+          R"(
+        Set the log level for a specific source file (by basename).
+
+        Args:
+            filename: The source file basename (e.g., "fused_odometry.cpp")
+            level: The minimum log level for this file
+    )");
+    m.def("clear_file_level", &logging::clear_file_level, py::arg("filename"),
+          R"(
+        Remove the log level filter for a specific source file.
+
+        Args:
+            filename: The source file basename to clear
+    )");
+    m.def("clear_filters", &logging::clear_filters, R"(
+        Clear all file-specific filters and reset global level to INFO.
+    )");
+    m.def("debug", &write_plain<spdlog::level::debug>, py::arg("message"), R"(
+        Log a message with severity level debug
+    )");
+    m.def("info", &write_plain<spdlog::level::info>, py::arg("message"), R"(
+        Log a message with severity level info
+    )");
+    m.def("warn", &write_plain<spdlog::level::warn>, py::arg("message"), R"(
+        Log a message with severity level warn
+    )");
+    m.def("error", &write_plain<spdlog::level::err>, py::arg("message"), R"(
+        Log a message with severity level error
+    )");
+    m.def("set_package_level", &logging::set_package_level, py::arg("package"), py::arg("level"),
+          R"(
+        Set the log level for all source files whose path contains the given substring.
+
+        Package filters are checked after file-specific filters (set_file_level).
+        Use path fragments like "korvex-motion" (C++ module) or "korvex/step/motion"
+        (Python package) to match groups of files.
+
+        Args:
+            package: A substring to match against the full source file path
+            level: The minimum log level for matching files
+    )");
+    m.def("clear_package_level", &logging::clear_package_level, py::arg("package"),
+          R"(
+        Remove the log level filter for a package substring.
+
+        Args:
+            package: The package substring to clear
+    )");
+    m.def("_log_filtered", &log_filtered, py::arg("level"), py::arg("filepath"), py::arg("message"),
+          R"(
+        Log a message with file-based filtering (internal use).
+
+        Checks is_enabled_for(level, filepath) before logging, supporting both
+        per-file filtering (set_file_level) and package filtering (set_package_level).
+
+        Args:
+            level: The log level
+            filepath: The full source file path (used for filtering and display)
+            message: The log message
+    )");
+}
+
+}  // namespace bindings

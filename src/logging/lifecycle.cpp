@@ -1,0 +1,89 @@
+#include "logging/lifecycle.hpp"
+
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+#include "logging/pattern_flags.hpp"
+#include "logging/state.hpp"
+
+namespace logging {
+
+namespace {
+
+constexpr const char* kLogDirectory = ".vantrel/logs";
+constexpr const char* kLogFile = "korvex.log";
+constexpr std::size_t kMaxFileSize = 5242880;
+constexpr std::size_t kRotatedFiles = 3;
+constexpr const char* kLoggerName = "core";
+constexpr const char* kPattern = "%Y-%m-%d %H:%M:%S | %E | %^%-8l%$ | %* | %v";
+constexpr std::chrono::seconds kFlushInterval{3};
+
+// Everything up to the point where the logger would be installed; throws on
+// any failure and leaves nothing registered with spdlog.
+std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_dir) {
+    std::filesystem::create_directories(log_dir);
+
+    auto console =
+        std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic);
+    console->set_level(spdlog::level::trace);
+
+    const std::string file_name = (log_dir / kLogFile).string();
+    auto file = std::make_shared<spdlog::sinks::rotating_file_sink<std::mutex>>(
+        file_name, kMaxFileSize, kRotatedFiles, /*rotate_on_open=*/false);
+    file->set_level(spdlog::level::trace);
+
+    // The custom flags must be known before the pattern is compiled.
+    auto formatter = std::make_unique<spdlog::pattern_formatter>(spdlog::pattern_time_type::local,
+                                                                 spdlog::details::os::default_eol);
+    formatter->add_flag<ElapsedTimeFormatter>('E');
+    formatter->add_flag<SourceFileFormatter>('*');
+    formatter->set_pattern(kPattern);
+    console->set_formatter(formatter->clone());
+    file->set_formatter(std::move(formatter));
+
+    auto logger = std::make_shared<spdlog::logger>(
+        kLoggerName, spdlog::sinks_init_list{std::move(console), std::move(file)});
+    logger->set_level(spdlog::level::trace);
+    logger->flush_on(spdlog::level::warn);
+    return logger;
+}
+
+}  // namespace
+
+void init() {
+    if (logging_initialized) {
+        return;
+    }
+    logging_initialized = true;
+    const auto previous_start = timer_start;
+    const bool previous_started = timer_started;
+    initialize_timer();
+
+    const std::filesystem::path log_dir{kLogDirectory};
+    std::shared_ptr<spdlog::logger> logger;
+    try {
+        logger = build_logger(log_dir);
+    } catch (...) {
+        // A failed start must not look like a working one to the next caller.
+        logging_initialized = false;
+        timer_start = previous_start;
+        timer_started = previous_started;
+        throw;
+    }
+    spdlog::set_default_logger(logger);
+    spdlog::flush_every(kFlushInterval);
+    logger->info("Logging to directory: {}", std::filesystem::absolute(log_dir).native());
+}
+
+void shutdown_logging() {
+    logging_shut_down = true;
+    spdlog::shutdown();
+    logging_initialized = false;
+}
+
+}  // namespace logging
