@@ -1,0 +1,78 @@
+#include <pybind11/stl.h>
+#include <pybind11/typing.h>
+#include <optional>
+#include <type_traits>
+
+#include "bindings/bindings.hpp"
+#include "foundation/feedforward.hpp"
+
+namespace bindings {
+
+using korvex::foundation::Feedforward;
+using korvex::foundation::FeedforwardController;
+using korvex::foundation::MotorCalibration;
+using korvex::foundation::PidGains;
+
+// A PidGains view handed out by MotorCalibration.pid points into the
+// optional's storage, which lives as long as the calibration (the view keeps
+// it alive). Emptying pid runs no destructor for a trivially destructible
+// record, so an old view stays a valid object: it keeps reading the last gains,
+// writing through it never makes pid present, and gains assigned later show
+// through it.
+static_assert(std::is_trivially_destructible_v<PidGains>);
+
+void bind_control(py::module_& m) {
+    py::class_<PidGains> gains(m, "PidGains");
+    gains.def(py::init<>())
+        .def(py::init([](double kp, double ki, double kd) {
+                 return PidGains{kp, ki, kd};
+             }),
+             py::arg("kp"), py::arg("ki"), py::arg("kd"))
+        .def_readwrite("kp", &PidGains::kp)
+        .def_readwrite("ki", &PidGains::ki)
+        .def_readwrite("kd", &PidGains::kd);
+    def_text_form(gains);
+
+    py::class_<Feedforward> feedforward(m, "Feedforward");
+    feedforward.def(py::init<>())
+        .def(py::init([](double kS, double kV, double kA) {
+                 return Feedforward{kS, kV, kA};
+             }),
+             py::arg("kS"), py::arg("kV"), py::arg("kA"))
+        .def_readwrite("kS", &Feedforward::kS)
+        .def_readwrite("kV", &Feedforward::kV)
+        .def_readwrite("kA", &Feedforward::kA);
+    def_text_form(feedforward);
+
+    py::class_<MotorCalibration> calibration(m, "MotorCalibration");
+    calibration.def(py::init<>())
+        .def(py::init([](double ticks_to_rad, double vel_lpf_alpha) {
+                 return MotorCalibration{ticks_to_rad, vel_lpf_alpha, std::nullopt};
+             }),
+             py::arg("ticks_to_rad"), py::arg("vel_lpf_alpha"))
+        .def(py::init([](double ticks_to_rad, double vel_lpf_alpha, std::optional<PidGains> pid) {
+                 return MotorCalibration{ticks_to_rad, vel_lpf_alpha, pid};
+             }),
+             py::arg("ticks_to_rad"), py::arg("vel_lpf_alpha"), py::arg("pid") = py::none())
+        .def_readwrite("ticks_to_rad", &MotorCalibration::ticks_to_rad)
+        .def_readwrite("vel_lpf_alpha", &MotorCalibration::vel_lpf_alpha)
+        .def_property(
+            "pid",
+            [](py::object self) -> py::typing::Optional<PidGains> {
+                auto& owner = self.cast<MotorCalibration&>();
+                if (!owner.pid) {
+                    return py::none();
+                }
+                return py::cast(&*owner.pid, py::return_value_policy::reference_internal, self);
+            },
+            [](MotorCalibration& owner, std::optional<PidGains> pid) { owner.pid = pid; });
+    def_text_form(calibration);
+
+    py::class_<FeedforwardController>(m, "FeedforwardController")
+        .def(py::init<const Feedforward&>(), py::arg("config") = Feedforward{})
+        .def_readwrite("config", &FeedforwardController::config)
+        .def("calculate", &FeedforwardController::calculate, py::arg("velocity"),
+             py::arg("acceleration") = 0.0);
+}
+
+}  // namespace bindings
