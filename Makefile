@@ -45,7 +45,13 @@ test-python: install
 
 test: test-cpp test-python
 
+$(VENV)/.demo-deps: | $(VENV)/.requirements
+	@echo "setup: installing the demo's plotting extra (matplotlib)"
+	$(PY) -m pip install -q matplotlib
+	@touch $@
+
 demo: install
+	@$(MAKE) --no-print-directory $(VENV)/.demo-deps
 	$(PY) examples/demo.py
 
 format:

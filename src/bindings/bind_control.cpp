@@ -15,10 +15,10 @@ using korvex::foundation::PidGains;
 
 // A PidGains view handed out by MotorCalibration.pid points into the
 // optional's storage, which lives as long as the calibration (the view keeps
-// it alive). Emptying pid runs no destructor for a trivially destructible
-// record, so an old view stays a valid object: it keeps reading the last gains,
-// writing through it never makes pid present, and gains assigned later show
-// through it.
+// it alive). Emptying pid only clears the optional's flag (no destructor runs
+// for a trivially destructible record and the bytes stay), so an old view
+// stays safe: it keeps reading the last gains, writing through it never makes
+// pid present, and gains assigned later show through it.
 static_assert(std::is_trivially_destructible_v<PidGains>);
 
 void bind_control(py::module_& m) {
@@ -65,7 +65,16 @@ void bind_control(py::module_& m) {
                 }
                 return py::cast(&*owner.pid, py::return_value_policy::reference_internal, self);
             },
-            [](MotorCalibration& owner, std::optional<PidGains> pid) { owner.pid = pid; });
+            [](MotorCalibration& owner, const std::optional<PidGains>& pid) {
+                // Not `owner.pid = pid`: the trivial copy of an empty optional
+                // would copy its indeterminate payload over the stored gains
+                // that older views still read.
+                if (pid) {
+                    owner.pid = *pid;
+                } else {
+                    owner.pid.reset();
+                }
+            });
     def_text_form(calibration);
 
     py::class_<FeedforwardController>(m, "FeedforwardController")

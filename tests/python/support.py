@@ -8,6 +8,7 @@ temporary directory.
 from __future__ import annotations
 
 import os
+import re
 import subprocess
 import sys
 import textwrap
@@ -36,6 +37,19 @@ class Run:
     def log_lines(self) -> list[str]:
         return self.log_text.splitlines()
 
+    @property
+    def all_log_lines(self) -> list[str]:
+        """Lines of the rotated files (oldest first) and then of korvex.log."""
+        log_dir = self.cwd / LOG_FILE.parent
+        names = [f"korvex.{i}.log" for i in (3, 2, 1)] + ["korvex.log"]
+        return [line for name in names if (log_dir / name).exists()
+                for line in (log_dir / name).read_text(errors="surrogateescape").splitlines()]
+
+    @property
+    def printed(self) -> list[str]:
+        """What the child printed itself: standard output without the console's log lines."""
+        return [line for line in self.stdout.splitlines() if not LINE_RE.match(line)]
+
 
 def run_python(code: str, cwd: Path, *, env: dict[str, str] | None = None,
                timeout: float = 60, check: bool = True, executable: str | None = None) -> Run:
@@ -59,3 +73,21 @@ def run_python(code: str, cwd: Path, *, env: dict[str, str] | None = None,
 def fields(line: str) -> list[str]:
     """Splits a log line into its five columns (the message may contain ' | ')."""
     return line.split(" | ", 4)
+
+
+# date time | elapsed | level | source | message
+LINE_RE = re.compile(
+    r"^(?P<date>\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}) \| (?P<elapsed> *\d+\.\d{3}s) \| "
+    r"(?P<level>[a-z]+ *) \| (?P<source>.{30,}?) \| (?P<message>.*)$")
+
+
+def parse(line: str) -> dict[str, str]:
+    """The named columns of a well-formed log line; fails the test otherwise."""
+    match = LINE_RE.match(line)
+    assert match, f"malformed log line: {line!r}"
+    return match.groupdict()
+
+
+def messages(run: Run) -> list[str]:
+    """The message column of every line in the log file and its rotated copies."""
+    return [parse(line)["message"] for line in run.all_log_lines]
