@@ -1,7 +1,9 @@
 // The filter registry and the level mapping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -181,5 +183,60 @@ TEST(LevelMapping, SameNumbersAndInfoOutsideTheRange) {
     }
     for (int value : {-100, -1, 7, 9, 100}) {
         EXPECT_EQ(logging::to_spdlog_level(static_cast<Level>(value)), spdlog::level::info);
+    }
+}
+
+// The package lookup is indexed; check it against the plain rule (first entry
+// in insertion order whose substring occurs in the path) on random input.
+TEST_F(FilterRegistry, PackageMatchAgreesWithThePlainRule) {
+    std::mt19937 rng(12345);
+    const std::string alphabets[] = {"ko/", "korvex/-\\ab", "k"};
+    auto random_text = [&](const std::string& alphabet, std::size_t max_len) {
+        std::string text(std::uniform_int_distribution<std::size_t>(0, max_len)(rng), ' ');
+        for (auto& c : text) {
+            c = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng)];
+        }
+        return text;
+    };
+    for (int round = 0; round < 400; ++round) {
+        const std::string& alphabet = alphabets[round % 3];
+        logging::clear_filters();
+        logging::set_global_level(Level::trace);
+        std::vector<std::string> model;  // substrings in list order; level = index
+        const int entries = std::uniform_int_distribution<int>(0, 8)(rng);
+        for (int e = 0; e < entries; ++e) {
+            std::string package = random_text(alphabet, 4);
+            if (std::uniform_int_distribution<int>(0, 5)(rng) == 0) {
+                logging::clear_package_level(package);
+                model.erase(std::remove(model.begin(), model.end(), package), model.end());
+                continue;
+            }
+            if (std::find(model.begin(), model.end(), package) == model.end()) {
+                model.push_back(package);
+            }
+        }
+        for (std::size_t i = 0; i < model.size(); ++i) {
+            // Levels 10, 11, ... identify the entry that decides.
+            logging::set_package_level(model[i], static_cast<Level>(10 + i));
+        }
+        for (int q = 0; q < 50; ++q) {
+            const std::string path = random_text(alphabet, 24);
+            int expected = 0;  // global trace
+            for (std::size_t i = 0; i < model.size(); ++i) {
+                if (path.find(model[i]) != std::string::npos) {
+                    expected = 10 + static_cast<int>(i);
+                    break;
+                }
+            }
+            // Enabled exactly for levels at or above the deciding threshold.
+            std::string entries_text;
+            for (const auto& m : model) {
+                entries_text += "[" + m + "] ";
+            }
+            EXPECT_FALSE(logging::is_enabled_for(static_cast<Level>(expected - 1), path.c_str()))
+                << path << " entries " << entries_text << " expected " << expected;
+            EXPECT_TRUE(logging::is_enabled_for(static_cast<Level>(expected), path.c_str()))
+                << path;
+        }
     }
 }
