@@ -59,3 +59,24 @@ format:
 
 clean:
 	rm -rf build $(VENV)/.installed
+
+BENCH_BUILD := build/bench
+FLOOR_BUILD := build/bench-floor
+
+# Release builds of the C++ benchmarks and of the benchmark-only floor module,
+# then everything side by side; results in bench/results.json.
+bench: install
+	@echo "setup: installing the comparison package simple-pid"
+	$(PY) -m pip install -q simple-pid
+	@echo "build: C++ benchmarks (Release)"
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFOUNDATION_BENCH=ON >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@echo "build: the binding-floor module"
+	cmake -S bench/floor -B $(FLOOR_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DPython_EXECUTABLE=$(CURDIR)/$(PY) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
+	cmake --build $(FLOOR_BUILD) -j $(JOBS)
+	@echo "bench: C++"
+	$(BENCH_BUILD)/foundation_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+	    --benchmark_out=$(BENCH_BUILD)/cpp.json --benchmark_out_format=json
+	@echo "bench: Python, side by side"
+	$(PY) bench/python/bench.py --floor-dir $(FLOOR_BUILD) --cpp-json $(BENCH_BUILD)/cpp.json

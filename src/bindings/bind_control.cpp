@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "bindings/bindings.hpp"
+#include "bindings/fast_path.hpp"
 #include "foundation/feedforward.hpp"
 
 namespace bindings {
@@ -20,6 +21,24 @@ using korvex::foundation::PidGains;
 // stays safe: it keeps reading the last gains, writing through it never makes
 // pid present, and gains assigned later show through it.
 static_assert(std::is_trivially_destructible_v<PidGains>);
+
+namespace {
+
+PyTypeObject* feedforward_controller_type = nullptr;
+
+// calculate(velocity[, acceleration]) with exact floats, called every cycle.
+PyObject* fast_calculate(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    const auto* controller =
+        fast_path::value_of<const FeedforwardController>(self, feedforward_controller_type);
+    if (controller == nullptr || nargs < 1 || nargs > 2 || !PyFloat_CheckExact(args[0]) ||
+        (nargs == 2 && !PyFloat_CheckExact(args[1]))) {
+        return nullptr;
+    }
+    const double acceleration = nargs == 2 ? PyFloat_AS_DOUBLE(args[1]) : 0.0;
+    return PyFloat_FromDouble(controller->calculate(PyFloat_AS_DOUBLE(args[0]), acceleration));
+}
+
+}  // namespace
 
 void bind_control(py::module_& m) {
     py::class_<PidGains> gains(m, "PidGains");
@@ -77,11 +96,13 @@ void bind_control(py::module_& m) {
             });
     def_text_form(calibration);
 
-    py::class_<FeedforwardController>(m, "FeedforwardController")
-        .def(py::init<const Feedforward&>(), py::arg("config") = Feedforward{})
+    py::class_<FeedforwardController> controller(m, "FeedforwardController");
+    controller.def(py::init<const Feedforward&>(), py::arg("config") = Feedforward{})
         .def_readwrite("config", &FeedforwardController::config)
         .def("calculate", &FeedforwardController::calculate, py::arg("velocity"),
              py::arg("acceleration") = 0.0);
+    feedforward_controller_type = reinterpret_cast<PyTypeObject*>(controller.ptr());
+    fast_path::install_method<&fast_calculate>(controller, "calculate");
 }
 
 }  // namespace bindings

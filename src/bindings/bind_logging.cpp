@@ -1,7 +1,9 @@
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "bindings/bindings.hpp"
+#include "bindings/fast_path.hpp"
 #include "logging/entry_points.hpp"
 #include "logging/levels.hpp"
 #include "logging/lifecycle.hpp"
@@ -75,6 +77,42 @@ void log_filtered(Level level, BorrowedText filepath, BorrowedText message) {
         return;
     }
     logging::log_with_source_file(level, filepath.data, message.until_nul());
+}
+
+// The common call of _log_filtered: a Level and two exact str, positionally.
+// It runs once per log call of every Python package above this module, and a
+// rejected call should cost less than a disabled standard-library logger.
+PyTypeObject* level_type = nullptr;
+
+bool exact_text(PyObject* object, BorrowedText& text) {
+    if (!PyUnicode_CheckExact(object)) {
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+    if (data == nullptr) {
+        PyErr_Clear();  // the general path reports it as pybind11 does
+        return false;
+    }
+    text = {data, static_cast<std::size_t>(size)};
+    return true;
+}
+
+PyObject* fast_log_filtered(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    BorrowedText filepath;
+    BorrowedText message;
+    const Level* level = nullptr;
+    if (nargs != 3 || (level = fast_path::value_of<const Level>(args[0], level_type)) == nullptr ||
+        !exact_text(args[1], filepath) || !exact_text(args[2], message)) {
+        return nullptr;
+    }
+    try {
+        log_filtered(*level, filepath, message);
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+        return nullptr;
+    }
+    Py_RETURN_NONE;
 }
 
 }  // namespace
@@ -162,6 +200,8 @@ void bind_logging(py::module_& m) {
             filepath: The full source file path (used for filtering and display)
             message: The log message
     )");
+    level_type = reinterpret_cast<PyTypeObject*>(py::type::of<Level>().ptr());
+    fast_path::install_function<&fast_log_filtered>(m, "_log_filtered");
 }
 
 }  // namespace bindings

@@ -1,10 +1,28 @@
 #include "bindings/bindings.hpp"
+#include "bindings/fast_path.hpp"
 #include "foundation/pid.hpp"
 
 namespace bindings {
 
 using korvex::foundation::PidConfig;
 using korvex::foundation::PidController;
+
+namespace {
+
+PyTypeObject* controller_type = nullptr;
+
+// update(error, dt) with two exact floats, the call of every control cycle.
+PyObject* fast_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    auto* controller = fast_path::value_of<PidController>(self, controller_type);
+    if (controller == nullptr || nargs != 2 || !PyFloat_CheckExact(args[0]) ||
+        !PyFloat_CheckExact(args[1])) {
+        return nullptr;
+    }
+    return PyFloat_FromDouble(
+        controller->update(PyFloat_AS_DOUBLE(args[0]), PyFloat_AS_DOUBLE(args[1])));
+}
+
+}  // namespace
 
 void bind_pid(py::module_& m) {
     py::class_<PidConfig> config(m, "PidConfig");
@@ -36,13 +54,15 @@ void bind_pid(py::module_& m) {
     // Registered before PidController, whose default argument shows this text.
     def_text_form(config);
 
-    py::class_<PidController>(m, "PidController")
-        .def(py::init<const PidConfig&>(), py::arg("config") = PidConfig{})
+    py::class_<PidController> controller(m, "PidController");
+    controller.def(py::init<const PidConfig&>(), py::arg("config") = PidConfig{})
         .def("update", &PidController::update, py::arg("error"), py::arg("dt"))
         .def("reset", &PidController::reset)
         .def("set_gains", &PidController::set_gains, py::arg("kp"), py::arg("ki"), py::arg("kd"))
         .def_property_readonly("integral", &PidController::integral)
         .def_property_readonly("derivative", &PidController::derivative);
+    controller_type = reinterpret_cast<PyTypeObject*>(controller.ptr());
+    fast_path::install_method<&fast_update>(controller, "update");
 }
 
 }  // namespace bindings

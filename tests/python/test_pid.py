@@ -183,3 +183,30 @@ def test_controller_has_no_config_or_text_form():
     assert repr(controller).startswith("<foundation.PidController object at")
     with pytest.raises(AttributeError):
         controller.integral = 1.0
+
+
+class Number:
+    def __float__(self):
+        return 0.5
+
+
+@pytest.mark.parametrize("call", [
+    lambda c: c.update(0.5, 0.1),
+    lambda c: c.update(error=0.5, dt=0.1),
+    lambda c: c.update(0.5, dt=0.1),
+    lambda c: c.update(Number(), 0.1),
+    lambda c: PidController.update(c, 0.5, 0.1),
+    lambda c: type("Sub", (PidController,), {})(PidConfig(kp=3.0)).update(0.5, 0.1),
+])
+def test_every_call_shape_gives_the_same_result(call):
+    assert call(PidController(PidConfig(kp=3.0))) == 1.5
+
+
+@pytest.mark.parametrize("call", [
+    lambda: PidController.update(PidConfig(), 0.5, 0.1),
+    lambda: PidController().update(0.5, 0.1, extra=1),
+    lambda: PidController().update(),
+])
+def test_odd_call_shapes_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
