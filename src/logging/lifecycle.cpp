@@ -1,9 +1,13 @@
 #include "logging/lifecycle.hpp"
 
+#include <fcntl.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -23,11 +27,30 @@ constexpr const char* kLoggerName = "core";
 constexpr const char* kPattern = "%Y-%m-%d %H:%M:%S | %E | %^%-8l%$ | %* | %v";
 constexpr std::chrono::seconds kFlushInterval{3};
 
+// A program may start with standard output or error closed. The log file would
+// then be opened on that free descriptor, and the console sink (writing to
+// descriptor 1) or spdlog's error reports (descriptor 2) would land in the log
+// file, garbling its lines. Closed standard descriptors are pointed at
+// /dev/null first, so their writes go nowhere.
+void reserve_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
+}
+
 // Everything up to the point where the logger would be installed; throws on
 // any failure and leaves nothing registered with spdlog.
 std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_dir) {
     std::filesystem::create_directories(log_dir);
 
+    reserve_standard_descriptors();
     auto console =
         std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic);
     console->set_level(spdlog::level::trace);

@@ -13,7 +13,9 @@ namespace logging {
 // Throws std::filesystem::filesystem_error when the directory cannot be made
 // and spdlog::spdlog_ex when the file cannot be opened; on such a failure it
 // undoes its own work (not initialised, timer origin as before, nothing
-// registered), so a later call tries again.
+// registered), so a later call tries again. Standard descriptors 0-2 that are
+// closed are pointed at /dev/null first, so the log file never takes their
+// place.
 void init();
 
 // Marks logging shut down for good, lets spdlog stop the flusher and drop every
