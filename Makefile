@@ -13,7 +13,7 @@ SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml
 INSTALLED := $(VENV)/.installed
 CPP_BUILD := build/cpp
 
-.PHONY: setup install test test-cpp test-python demo bench format clean
+.PHONY: setup install test test-cpp test-python demo bench check-deep format clean
 .DEFAULT_GOAL := test
 
 setup:
@@ -80,3 +80,38 @@ bench: install
 	    --benchmark_out=$(BENCH_BUILD)/cpp.json --benchmark_out_format=json
 	@echo "bench: Python, side by side"
 	$(PY) bench/python/bench.py --floor-dir $(FLOOR_BUILD) --cpp-json $(BENCH_BUILD)/cpp.json
+
+# Sanitizers, fuzzing and memcheck: the C++ tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, the
+# libFuzzer targets (clang) for FUZZ_SECONDS each from the committed seed
+# corpus, and the Python side under valgrind. Any finding fails the target.
+FUZZ_SECONDS ?= 120
+SANITIZER_ENV := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+
+check-deep: install
+	@echo "deep: C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFOUNDATION_TESTS=ON \
+	    -DFOUNDATION_SANITIZE=address,undefined >/dev/null
+	cmake --build build/asan -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+	@echo "deep: concurrency tests with ThreadSanitizer"
+	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOUNDATION_TESTS=ON \
+	    -DFOUNDATION_SANITIZE=thread >/dev/null
+	cmake --build build/tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -R Concurrency --output-on-failure
+	@echo "deep: libFuzzer targets, $(FUZZ_SECONDS) s each"
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DFOUNDATION_FUZZ=ON -DFOUNDATION_SANITIZE=address,undefined >/dev/null
+	cmake --build build/fuzz -j $(JOBS)
+	for target in paths registry; do \
+	    mkdir -p build/fuzz/corpus-$$target build/fuzz/artifacts; \
+	    $(SANITIZER_ENV) build/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	        -artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus-$$target tests/fuzz/corpus/$$target \
+	        2>&1 | grep -E "^(stat::number_of_executed_units|Done|==[0-9]+==|SUMMARY)"; \
+	    test $${PIPESTATUS[0]} -eq 0; \
+	done
+	@echo "deep: the Python side under valgrind memcheck"
+	PYTHONMALLOC=malloc valgrind --error-exitcode=99 --leak-check=no -q $(PY) tests/deep/memcheck_smoke.py
+	PYTHONMALLOC=malloc valgrind --error-exitcode=99 --leak-check=no -q $(PY) -m pytest -q -p no:cacheprovider \
+	    tests/python/test_pid.py tests/python/test_control.py tests/python/test_motion.py \
+	    tests/python/test_speed_mode.py
