@@ -9,11 +9,11 @@ export PATH := $(CURDIR)/$(VENV)/bin:/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/b
 export CMAKE_BUILD_PARALLEL_LEVEL := 2
 JOBS := 2
 
-SOURCES := $(shell find src -type f) CMakeLists.txt pyproject.toml
+SOURCES := $(shell find src stubs -type f) CMakeLists.txt pyproject.toml README.md
 INSTALLED := $(VENV)/.installed
 CPP_BUILD := build/cpp
 
-.PHONY: setup install test test-cpp test-python demo bench check-deep format clean
+.PHONY: setup install test test-cpp test-python demo bench check-deep wheel format clean
 .DEFAULT_GOAL := test
 
 setup:
@@ -115,3 +115,16 @@ check-deep: install
 	PYTHONMALLOC=malloc valgrind --error-exitcode=99 --leak-check=no -q $(PY) -m pytest -q -p no:cacheprovider \
 	    tests/python/test_pid.py tests/python/test_control.py tests/python/test_motion.py \
 	    tests/python/test_speed_mode.py
+
+# A wheel in dist/, then proof that it stands alone: a fresh CPython 3.13
+# virtual environment installs it (pulling in only NumPy) and imports it from
+# outside the source tree.
+wheel: install
+	rm -rf dist build/wheel-check
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w dist .
+	@echo "wheel: checking $$(ls dist/*.whl) in a fresh virtual environment"
+	$$($(PY) -c 'import sys; print(sys._base_executable)') -m venv build/wheel-check
+	build/wheel-check/bin/python -m pip install -q dist/*.whl
+	cd /tmp && $(CURDIR)/build/wheel-check/bin/python -c 'import foundation, numpy; \
+	    p = foundation.Pose(); p.position = [1, 2, 3]; print("wheel ok:", foundation.__file__, p)'
+	build/wheel-check/bin/python -m pip list --format=freeze

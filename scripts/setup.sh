@@ -58,7 +58,7 @@ if [[ ! -x .venv/bin/python ]] || ! .venv/bin/python -c 'import sys; sys.exit(sy
 fi
 
 # The tools the build and tests need, pinned where behaviour depends on them.
-requirements=(pip "scikit-build-core>=0.10" "pybind11==2.13.6" numpy "pytest>=8")
+requirements=(pip "scikit-build-core>=0.10" "pybind11==2.13.6" numpy "pytest>=8" "mypy>=1.10")
 stamp=.venv/.requirements
 if [[ ! -f $stamp ]] || [[ "$(cat "$stamp")" != "${requirements[*]}" ]]; then
     say "installing Python tools into .venv: ${requirements[*]}"
