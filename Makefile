@@ -79,7 +79,8 @@ bench: install
 	$(BENCH_BUILD)/foundation_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
 	    --benchmark_out=$(BENCH_BUILD)/cpp.json --benchmark_out_format=json
 	@echo "bench: Python, side by side"
-	$(PY) bench/python/bench.py --floor-dir $(FLOOR_BUILD) --cpp-json $(BENCH_BUILD)/cpp.json
+	$(PY) bench/python/bench.py --floor-dir $(FLOOR_BUILD) --cpp-json $(BENCH_BUILD)/cpp.json \
+	    --markdown $(BENCH_BUILD)/table.md
 
 # Sanitizers, fuzzing and memcheck: the C++ tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer, the
