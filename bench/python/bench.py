@@ -220,15 +220,23 @@ def bench_written(results, lines: int, tmp: Path):
             for _ in range(n):
                 std.info(MESSAGE)
 
+        def plain(n):
+            for _ in range(n):
+                plain_info(MESSAGE)
+
+        plain_info = foundation.info
         rate_ours = lines_per_second(ours, lines)
+        rate_plain = lines_per_second(plain, lines)
         rate_std = lines_per_second(theirs, lines // 4)
         for handler in std.handlers:
             handler.close()
     finally:
         os.chdir(previous)
+    peer = "logging, same layout (StreamHandler + RotatingFileHandler)"
     results.add("_log_filtered written (file + console)", rate_ours, "lines/s",
-                {"logging, same layout (StreamHandler + RotatingFileHandler)": rate_std},
-                higher_is_better=True)
+                {peer: rate_std}, higher_is_better=True)
+    results.add("info written (file + console)", rate_plain, "lines/s",
+                {peer: rate_std}, higher_is_better=True)
 
 
 def child_seconds(codes: list[str], runs: int = 31) -> list[float]:

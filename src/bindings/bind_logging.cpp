@@ -157,18 +157,24 @@ void bind_logging(py::module_& m) {
     m.def("clear_filters", &logging::clear_filters, R"(
         Clear all file-specific filters and reset global level to INFO.
     )");
-    m.def("debug", &write_plain<spdlog::level::debug>, py::arg("message"), R"(
-        Log a message with severity level debug
-    )");
-    m.def("info", &write_plain<spdlog::level::info>, py::arg("message"), R"(
-        Log a message with severity level info
-    )");
-    m.def("warn", &write_plain<spdlog::level::warn>, py::arg("message"), R"(
-        Log a message with severity level warn
-    )");
-    m.def("error", &write_plain<spdlog::level::err>, py::arg("message"), R"(
-        Log a message with severity level error
-    )");
+    // The four plain writers share one body and differ only in their level.
+    const struct {
+        const char* name;
+        void (*write)(BorrowedText);
+        const char* doc;
+    } plain_writers[] = {
+        {"debug", &write_plain<spdlog::level::debug>,
+         "\n        Log a message with severity level debug\n    "},
+        {"info", &write_plain<spdlog::level::info>,
+         "\n        Log a message with severity level info\n    "},
+        {"warn", &write_plain<spdlog::level::warn>,
+         "\n        Log a message with severity level warn\n    "},
+        {"error", &write_plain<spdlog::level::err>,
+         "\n        Log a message with severity level error\n    "},
+    };
+    for (const auto& writer : plain_writers) {
+        m.def(writer.name, writer.write, py::arg("message"), writer.doc);
+    }
     m.def("set_package_level", &logging::set_package_level, py::arg("package"), py::arg("level"),
           R"(
         Set the log level for all source files whose path contains the given substring.
