@@ -9,27 +9,15 @@ say() { printf 'setup: %s\n' "$*"; }
 
 packages=(g++ cmake ninja-build make pkg-config
           libspdlog-dev libfmt-dev libeigen3-dev libgtest-dev libbenchmark-dev
-          clang clang-format libclang-rt-14-dev valgrind)
+          clang clang-format libclang-rt-dev valgrind)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-    # Debian 13 names the sanitizer runtime after its own clang.
-    if ! apt-cache show libclang-rt-14-dev >/dev/null 2>&1; then
-        say "refreshing the package lists"
-        apt-get update -qq
-    fi
-    resolved=()
-    for p in "${missing[@]}"; do
-        if [[ $p == libclang-rt-14-dev ]] && ! apt-cache show "$p" >/dev/null 2>&1; then
-            p=libclang-rt-dev
-        fi
-        resolved+=("$p")
-    done
-    say "installing Debian packages: ${resolved[*]}"
+    say "installing Debian packages: ${missing[*]}"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${resolved[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 else
     say "Debian packages present"
 fi
