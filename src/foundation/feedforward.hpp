@@ -23,6 +23,13 @@ struct Feedforward {
 
 // Per-motor calibration. Nothing is validated: a zero or negative scale and an
 // alpha outside [0, 1] are stored as given.
+//
+// From Python, reading `pid` while it holds gains gives a view into this
+// record. Emptying `pid` only clears the optional's flag (use reset(), never
+// assignment from an empty optional, whose trivial copy would overwrite the
+// stored bytes): a view taken earlier keeps reading the last gains, writing
+// through it never makes `pid` present again, and gains assigned later show
+// through it.
 struct MotorCalibration {
     double ticks_to_rad = 0.004363323129985824;  // pi/720: one revolution per 1440 ticks
     double vel_lpf_alpha = 0.5;                  // velocity low-pass coefficient, used by callers
