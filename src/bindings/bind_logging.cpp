@@ -27,6 +27,19 @@ struct BorrowedText {
     }
 };
 
+// Borrows the UTF-8 form of a str; false (with no Python error left set) when
+// the str cannot be encoded.
+bool borrow_utf8(PyObject* str, BorrowedText& text) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    text = {data, static_cast<std::size_t>(size)};
+    return true;
+}
+
 }  // namespace bindings
 
 namespace pybind11::detail {
@@ -38,14 +51,7 @@ struct type_caster<bindings::BorrowedText> {
     bool load(handle src, bool /*convert*/) {
         PyObject* object = src.ptr();
         if (PyUnicode_Check(object)) {
-            Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-            if (data == nullptr) {
-                PyErr_Clear();
-                return false;
-            }
-            value = {data, static_cast<std::size_t>(size)};
-            return true;
+            return bindings::borrow_utf8(object, value);
         }
         if (PyBytes_Check(object)) {
             value = {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
@@ -84,18 +90,10 @@ void log_filtered(Level level, BorrowedText filepath, BorrowedText message) {
 // rejected call should cost less than a disabled standard-library logger.
 PyTypeObject* level_type = nullptr;
 
+// Anything but an exact, encodable str goes to the general path, which
+// converts or refuses it as pybind11 does.
 bool exact_text(PyObject* object, BorrowedText& text) {
-    if (!PyUnicode_CheckExact(object)) {
-        return false;
-    }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-    if (data == nullptr) {
-        PyErr_Clear();  // the general path reports it as pybind11 does
-        return false;
-    }
-    text = {data, static_cast<std::size_t>(size)};
-    return true;
+    return PyUnicode_CheckExact(object) && borrow_utf8(object, text);
 }
 
 PyObject* fast_log_filtered(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
