@@ -40,6 +40,16 @@ if [[ ! -x .venv/bin/python ]] || ! .venv/bin/python -c 'import sys; sys.exit(sy
         echo "setup: no CPython 3.13 found; looked for \$PYTHON313, ~/.pyenv/versions/3.13*/bin/python3.13, /usr/bin/python3.13 and /usr/local/bin/python3.13" >&2
         exit 1
     fi
+    # Debian's own interpreter keeps its headers and venv support in separate packages.
+    if [[ $py == /usr/bin/python3.13 ]]; then
+        for p in python3.13-dev python3.13-venv; do
+            if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+                say "installing $p"
+                apt-get update -qq
+                DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
+            fi
+        done
+    fi
     say "creating .venv with $py"
     rm -rf .venv
     "$py" -m venv .venv
