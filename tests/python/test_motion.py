@@ -142,3 +142,24 @@ def test_motion_needs_no_numpy_until_position(tmp_path):
         tmp_path,
     )
     assert run.printed == ["False", "True"]
+
+
+def test_position_without_numpy_raises_the_import_error(tmp_path):
+    from support import run_python
+    run = run_python(
+        """
+        import sys
+        sys.modules["numpy"] = None  # NumPy cannot be imported
+        import foundation
+        p = foundation.Pose()
+        p.heading = 2.0
+        for access in (lambda: p.position, lambda: setattr(p, "position", [1, 2, 3])):
+            try:
+                access()
+            except ImportError:
+                print("ImportError")
+        print(p)
+        """,
+        tmp_path,
+    )
+    assert run.printed == ["ImportError", "ImportError", "Pose(position=[0, 0, 0], heading=2)"]
