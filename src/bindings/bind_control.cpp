@@ -41,27 +41,11 @@ PyObject* fast_calculate(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 void bind_control(py::module_& m) {
-    py::class_<PidGains> gains(m, "PidGains");
-    gains.def(py::init<>())
-        .def(py::init([](double kp, double ki, double kd) {
-                 return PidGains{kp, ki, kd};
-             }),
-             py::arg("kp"), py::arg("ki"), py::arg("kd"))
-        .def_readwrite("kp", &PidGains::kp)
-        .def_readwrite("ki", &PidGains::ki)
-        .def_readwrite("kd", &PidGains::kd);
-    def_text_form(gains);
-
-    py::class_<Feedforward> feedforward(m, "Feedforward");
-    feedforward.def(py::init<>())
-        .def(py::init([](double kS, double kV, double kA) {
-                 return Feedforward{kS, kV, kA};
-             }),
-             py::arg("kS"), py::arg("kV"), py::arg("kA"))
-        .def_readwrite("kS", &Feedforward::kS)
-        .def_readwrite("kV", &Feedforward::kV)
-        .def_readwrite("kA", &Feedforward::kA);
-    def_text_form(feedforward);
+    bind_three_doubles<PidGains>(m, "PidGains", {"kp", &PidGains::kp}, {"ki", &PidGains::ki},
+                                 {"kd", &PidGains::kd});
+    // Registered before FeedforwardController, whose default argument shows this text.
+    bind_three_doubles<Feedforward>(m, "Feedforward", {"kS", &Feedforward::kS},
+                                    {"kV", &Feedforward::kV}, {"kA", &Feedforward::kA});
 
     py::class_<MotorCalibration> calibration(m, "MotorCalibration");
     calibration.def(py::init<>())

@@ -9,16 +9,8 @@ using korvex::foundation::ChassisVelocity;
 using korvex::foundation::Pose;
 
 void bind_motion(py::module_& m) {
-    py::class_<ChassisVelocity> velocity(m, "ChassisVelocity");
-    velocity.def(py::init<>())
-        .def(py::init([](double vx, double vy, double wz) {
-                 return ChassisVelocity{vx, vy, wz};
-             }),
-             py::arg("vx"), py::arg("vy"), py::arg("wz"))
-        .def_readwrite("vx", &ChassisVelocity::vx)
-        .def_readwrite("vy", &ChassisVelocity::vy)
-        .def_readwrite("wz", &ChassisVelocity::wz);
-    def_text_form(velocity);
+    bind_three_doubles<ChassisVelocity>(m, "ChassisVelocity", {"vx", &ChassisVelocity::vx},
+                                        {"vy", &ChassisVelocity::vy}, {"wz", &ChassisVelocity::wz});
 
     py::class_<Pose> pose(m, "Pose");
     pose.def(py::init<>())

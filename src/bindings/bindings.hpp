@@ -25,4 +25,30 @@ py::class_<Record, Options...>& def_text_form(py::class_<Record, Options...>& cl
     return cls;
 }
 
+// A field of a record of three doubles, with its Python name.
+template <typename Record>
+struct Field {
+    const char* name;
+    double Record::*member;
+};
+
+// A plain record of three doubles: a default constructor, a constructor that
+// takes all three fields in order (none of them optional), a read-write
+// property per field and the text form.
+template <typename Record>
+py::class_<Record> bind_three_doubles(py::module_& m, const char* name, Field<Record> first,
+                                      Field<Record> second, Field<Record> third) {
+    py::class_<Record> cls(m, name);
+    cls.def(py::init<>())
+        .def(py::init([](double a, double b, double c) {
+                 return Record{a, b, c};
+             }),
+             py::arg(first.name), py::arg(second.name), py::arg(third.name));
+    for (const auto& field : {first, second, third}) {
+        cls.def_readwrite(field.name, field.member);
+    }
+    def_text_form(cls);
+    return cls;
+}
+
 }  // namespace bindings
