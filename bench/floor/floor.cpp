@@ -6,9 +6,14 @@
 
 namespace py = pybind11;
 
-namespace {
+// foundation's level enum, declared but not registered here: pybind11 shares
+// its type registry between modules built with the same version, so the floor
+// converts foundation.Level exactly as foundation does. Import foundation first.
+namespace logging {
+enum class Level : std::int32_t;
+}
 
-enum class Level : std::int32_t { trace, debug, info, warn, error, critical, off };
+namespace {
 
 struct Floor {
     double update(double, double) { return 0.0; }
@@ -18,19 +23,11 @@ struct Floor {
 }  // namespace
 
 PYBIND11_MODULE(bench_floor, m) {
-    py::enum_<Level>(m, "Level")
-        .value("trace", Level::trace)
-        .value("debug", Level::debug)
-        .value("info", Level::info)
-        .value("warn", Level::warn)
-        .value("error", Level::error)
-        .value("critical", Level::critical)
-        .value("off", Level::off);
     py::class_<Floor>(m, "Floor")
         .def(py::init<>())
         .def("update", &Floor::update, py::arg("error"), py::arg("dt"))
         .def("calculate", &Floor::calculate, py::arg("velocity"), py::arg("acceleration") = 0.0);
     m.def(
-        "log_filtered", [](Level, py::str, py::str) {}, py::arg("level"), py::arg("filepath"),
-        py::arg("message"));
+        "log_filtered", [](logging::Level, py::str, py::str) {}, py::arg("level"),
+        py::arg("filepath"), py::arg("message"));
 }

@@ -149,10 +149,10 @@ def bench_rejected(results, floor):
     std_logger = logging.getLogger("bench.rejected")
     std_logger.setLevel(logging.WARNING)
     ns = {"log": foundation._log_filtered, "debug": Level.debug, "path": SOURCE, "msg": MESSAGE,
-          "std": std_logger.debug, "floor": floor.log_filtered, "fdebug": floor.Level.debug}
+          "std": std_logger.debug, "floor": floor.log_filtered}
     add_group(results, "_log_filtered rejected by threshold", {
         "foundation": "log(debug, path, msg)",
-        "binding floor (no-op, 3 args)": "floor(fdebug, path, msg)",
+        "binding floor (no-op, 3 args)": "floor(debug, path, msg)",
         "logging.Logger.debug, disabled": "std(msg)",
     }, ns)
     foundation.clear_filters()
