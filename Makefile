@@ -22,7 +22,7 @@ setup:
 # Build the module through scikit-build-core into a persistent build directory
 # and install it into .venv; skipped when no source changed.
 $(INSTALLED): $(SOURCES) $(VENV)/.requirements
-	@echo "build: compiling and installing the foundation module into $(VENV)"
+	@echo "build: compiling and installing the foundation module into $(VENV) (about a minute on 2 cores the first time)"
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 	@touch $@
 
