@@ -70,11 +70,6 @@ def run_python(code: str, cwd: Path, *, env: dict[str, str] | None = None,
     return result
 
 
-def fields(line: str) -> list[str]:
-    """Splits a log line into its five columns (the message may contain ' | ')."""
-    return line.split(" | ", 4)
-
-
 # date time | elapsed | level | source | message
 LINE_RE = re.compile(
     r"^(?P<date>\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}) \| (?P<elapsed> *\d+\.\d{3}s) \| "

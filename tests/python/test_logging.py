@@ -4,7 +4,6 @@ interpreter with its own working directory."""
 import os
 import pty
 import select
-import subprocess
 import sys
 import time
 
@@ -133,7 +132,7 @@ def test_rotation(tmp_path):
 
 def test_lifecycle_states(tmp_path):
     run = run_python(
-        f"""
+        """
         import foundation as f
         from foundation import Level
         def attempt(fn, *args):

@@ -1,6 +1,5 @@
 """The module entry: import, docstring, names, version check and binding conventions."""
 
-import os
 import pickle
 import shutil
 import subprocess
