@@ -63,6 +63,27 @@ std::string_view relative_to(std::string_view generic, RootSource&& root_source)
     return generic;
 }
 
+// The initial of a non-empty text: its first character whole, so an initial
+// never cuts a UTF-8 sequence in half and the log stays valid UTF-8. A byte
+// that does not start a complete sequence stands alone, as any other byte.
+std::string_view first_character(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text.front());
+    const std::size_t length = lead < 0xC2   ? 1
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 1;
+    if (length > text.size()) {
+        return text.substr(0, 1);
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            return text.substr(0, 1);
+        }
+    }
+    return text.substr(0, length);
+}
+
 // Package rule: the elements after the marker, directories as initials.
 void append_dotted(std::string_view rest, spdlog::memory_buf_t& dest) {
     bool first = true;
@@ -78,11 +99,7 @@ void append_dotted(std::string_view rest, spdlog::memory_buf_t& dest) {
             dest.push_back('.');
         }
         first = false;
-        if (is_directory) {
-            dest.push_back(element.front());
-        } else {
-            append(dest, element);
-        }
+        append(dest, is_directory ? first_character(element) : element);
     }
 }
 
@@ -99,7 +116,7 @@ void shorten_relative(std::string_view s, spdlog::memory_buf_t& dest) {
     if (const auto pos = s.find(kModuleMarker); pos != std::string_view::npos) {
         const auto next = pos + kModuleMarker.size();
         if (next < s.size() && s[next] != '/') {
-            dest.push_back(s[next]);
+            append(dest, first_character(s.substr(next)));
             dest.push_back('.');
             append(dest, basename_of(s));
             return;
@@ -170,7 +187,7 @@ void abbreviate_path(std::string_view path, spdlog::memory_buf_t& dest) {
         const auto slash = dirs.find('/');
         const std::string_view element = dirs.substr(0, slash);
         if (!element.empty() && element != ".") {
-            dest.push_back(element.front());
+            append(dest, first_character(element));
             dest.push_back('.');
         }
         if (slash == std::string_view::npos) {

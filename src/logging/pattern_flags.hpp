@@ -39,10 +39,12 @@ std::string relative_to_project_root(const char* path);
 // Appends the compact form of `path` to `dest`: after the first "korvex/" the
 // directories as initials and the file name whole, dotted; for "korvex-X..."
 // "X." and the base name; else abbreviate_path(). Uses the cached project root.
+// An initial is the first whole UTF-8 character ("ü", not half of it); a byte
+// that starts no complete sequence is taken alone.
 void shorten_source_path(std::string_view path, spdlog::memory_buf_t& dest);
 
 // Appends `path` with every directory element before the last '/' cut to its
-// first character and a '.' (empty and "." elements are skipped), then the text
+// first (whole UTF-8) character and a '.' (empty and "." elements are skipped), then the text
 // after the last '/'. A path without '/' is appended whole.
 void abbreviate_path(std::string_view path, spdlog::memory_buf_t& dest);
 

@@ -45,6 +45,30 @@ std::string source_column(const char* path) {
 
 }  // namespace
 
+// An initial is a whole character, so a log of valid UTF-8 paths stays valid
+// UTF-8; bytes that start no complete sequence are taken one at a time.
+TEST(ShortenSourcePath, InitialsAreWholeCharacters) {
+    struct Case {
+        const char* path;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/x/korvex/\u00fcber/\u00df/drive.py", "\u00fc.\u00df.drive.py"},
+        {"/opt/\u00fcnicode/\u20acuro/x.py", "o.\u00fc.\u20ac.x.py"},
+        {"/b/korvex-\u00fcmotion/x.cpp", "\u00fc.x.cpp"},
+        {"/\U0001F600dir/x.py", "\U0001F600.x.py"},
+        {"/\xC3/x.py", "\xC3.x.py"},
+        {"/\x80"
+         "abc/x.py",
+         "\x80.x.py"},
+        {"/\xE2\x82/x.py", "\xE2.x.py"},
+        {"/\xC0\x80/x.py", "\xC0.x.py"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(shorten_with_root(c.path, std::nullopt), c.expected) << c.path;
+    }
+}
+
 TEST(ShortenSourcePath, RulesWithAProjectRoot) {
     struct Case {
         const char* path;

@@ -394,3 +394,26 @@ def test_keyword_arguments(tmp_path):
         tmp_path,
     )
     assert messages(run)[1:] == ["kw", "plain kw"]
+
+
+def test_non_ascii_initials_keep_the_file_valid_utf8(tmp_path):
+    project = tmp_path / "ünïcode-project"
+    project.mkdir()
+    run_python(
+        """
+        import os, foundation as f
+        from foundation import Level
+        f.initialize_logging()
+        here = os.getcwd()
+        f._log_filtered(Level.warn, here + "/über/ß/main.py", "generic rule")
+        f._log_filtered(Level.warn, "/opt/korvex/éclair/€/drive.py", "package rule")
+        f._log_filtered(Level.warn, "/build/korvex-ümotion/src/x.cpp", "module rule")
+        f._log_filtered(Level.warn, "/😀/x.py", "four bytes")
+        """,
+        project,
+    )
+    text = (project / LOG_FILE).read_bytes().decode("utf-8")  # strict: raises on half a sequence
+    # The column is padded to 30 bytes, so it holds fewer characters here.
+    columns = [line.split(" | ")[3] for line in text.splitlines()[1:]]
+    assert [c.rstrip() for c in columns] == ["ü.ß.main.py", "é.€.drive.py", "ü.x.cpp", "😀.x.py"]
+    assert {len(c.encode()) for c in columns} == {30}
