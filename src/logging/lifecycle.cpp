@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <spdlog/pattern_formatter.h>
-#include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "logging/file_sink.hpp"
 #include "logging/pattern_flags.hpp"
 #include "logging/state.hpp"
 
@@ -55,9 +55,8 @@ std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_di
         std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic);
     console->set_level(spdlog::level::trace);
 
-    const std::string file_name = (log_dir / kLogFile).string();
-    auto file = std::make_shared<spdlog::sinks::rotating_file_sink<std::mutex>>(
-        file_name, kMaxFileSize, kRotatedFiles, /*rotate_on_open=*/false);
+    auto file =
+        std::make_shared<LogFileSink>((log_dir / kLogFile).string(), kMaxFileSize, kRotatedFiles);
     file->set_level(spdlog::level::trace);
 
     // The custom flags must be known before the pattern is compiled.
@@ -87,9 +86,12 @@ void init() {
     const bool previous_started = timer_started;
     initialize_timer();
 
-    const std::filesystem::path log_dir{kLogDirectory};
+    std::filesystem::path log_dir;
     std::shared_ptr<spdlog::logger> logger;
     try {
+        // Resolved once: the file stays where it is if the program changes
+        // its working directory later.
+        log_dir = std::filesystem::absolute(kLogDirectory);
         logger = build_logger(log_dir);
     } catch (...) {
         // A failed start must not look like a working one to the next caller.
@@ -100,7 +102,7 @@ void init() {
     }
     spdlog::set_default_logger(logger);
     spdlog::flush_every(kFlushInterval);
-    logger->info("Logging to directory: {}", std::filesystem::absolute(log_dir).native());
+    logger->info("Logging to directory: {}", log_dir.native());
 }
 
 void shutdown_logging() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logging/entry_points.hpp"
+#include "logging/file_sink.hpp"
 #include "logging/levels.hpp"
 #include "logging/lifecycle.hpp"
 #include "support.hpp"
@@ -102,4 +103,69 @@ TEST(Concurrency, EveryLineCarriesItsOwnThreadsSourcePath) {
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(per_thread[t], kLines) << t;
     }
+}
+
+// One sink written by four threads and flushed by a fifth (spdlog's flusher),
+// while a second sink on the same file stands for another process of the
+// program. The files rotate three times and have room for every line: none is
+// spliced, lost or written twice.
+TEST(Concurrency, FileSinkSharedByThreadsAndAnotherProcess) {
+    test_support::TempDir tmp;
+    const std::string name = (tmp.path() / "korvex.log").string();
+    constexpr std::size_t kMaxSize = 300000;  // 4 files hold 1.2 MB
+    std::atomic<int> errors{0};
+    auto make_logger = [&](const char* logger_name) {
+        auto sink = std::make_shared<logging::LogFileSink>(name, kMaxSize, 3,
+                                                           logging::system_file_system(), 1024);
+        sink->set_pattern("%v");
+        auto logger = std::make_shared<spdlog::logger>(logger_name, std::move(sink));
+        logger->set_error_handler([&](const std::string&) { ++errors; });
+        logger->flush_on(spdlog::level::off);
+        return logger;
+    };
+    auto ours = make_logger("ours");
+    auto other = make_logger("other");
+
+    constexpr int kLines = 2000;  // 10,000 lines of 100 bytes: 1 MB
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i) {
+                ours->info(test_support::numbered("t" + std::to_string(t), i));
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < kLines; ++i) {
+            other->info(test_support::numbered("other", i));
+        }
+    });
+    std::thread flusher([&] {
+        while (!done) {
+            ours->flush();
+            other->flush();
+        }
+    });
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    done = true;
+    flusher.join();
+    ours->flush();
+    other->flush();
+
+    std::vector<std::string> lines;
+    for (const char* file : {"korvex.3.log", "korvex.2.log", "korvex.1.log", "korvex.log"}) {
+        EXPECT_LE(std::filesystem::file_size(tmp.path() / file), kMaxSize) << file;
+        for (auto& line : test_support::read_lines(tmp.path() / file)) {
+            lines.push_back(std::move(line));
+        }
+    }
+    auto kept = test_support::numbers_by_tag(lines);
+    for (const char* tag : {"t0", "t1", "t2", "t3", "other"}) {
+        EXPECT_EQ(kept[tag].size(), static_cast<std::size_t>(kLines)) << tag;
+        EXPECT_TRUE(test_support::newest_lines_kept(kept[tag], kLines - 1)) << tag;
+    }
+    EXPECT_EQ(errors.load(), 0);
 }

@@ -52,14 +52,25 @@ class Run:
 
 
 def run_python(code: str, cwd: Path, *, env: dict[str, str] | None = None,
-               timeout: float = 60, check: bool = True, executable: str | None = None) -> Run:
-    """Runs `code` (dedented) in a fresh interpreter with `cwd` as working directory."""
+               timeout: float = 60, check: bool = True, executable: str | None = None,
+               script: str | None = None, wrapper: list[str] | None = None) -> Run:
+    """Runs `code` (dedented) in a fresh interpreter with `cwd` as working directory.
+
+    With `script`, the code is saved under that name in `cwd` and run from the
+    file (multiprocessing's spawn needs an importable main module); `wrapper`
+    is a command that runs the interpreter (such as setpriv with its options).
+    """
     full_env = {k: v for k, v in os.environ.items() if k not in ("COLORTERM", "TERM")}
     full_env["PYTHONUNBUFFERED"] = "1"
     if env:
         full_env.update(env)
+    if script:
+        (cwd / script).write_text(textwrap.dedent(code))
+        program = [script]
+    else:
+        program = ["-c", textwrap.dedent(code)]
     proc = subprocess.run(
-        [executable or sys.executable, "-c", textwrap.dedent(code)],
+        [*(wrapper or []), executable or sys.executable, *program],
         cwd=cwd, env=full_env, capture_output=True, text=True, timeout=timeout,
         errors="surrogateescape",
     )
