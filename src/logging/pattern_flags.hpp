@@ -48,6 +48,10 @@ void shorten_source_path(std::string_view path, spdlog::memory_buf_t& dest);
 // after the last '/'. A path without '/' is appended whole.
 void abbreviate_path(std::string_view path, spdlog::memory_buf_t& dest);
 
+// Appends a whole number of milliseconds as "{:>9.3f}s" of seconds would
+// show it: right-aligned in nine characters, three decimals, then 's'.
+void append_elapsed(long long milliseconds, spdlog::memory_buf_t& dest);
+
 namespace detail {
 
 // The shortening rules for a given project root (no value or empty: paths are

@@ -233,3 +233,22 @@ TEST(RelativeToProjectRoot, UnreadableWorkingDirectoryIsCachedAsNoRoot) {
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+// The elapsed column is made with integer digits; it must read exactly as
+// "{:>9.3f}s" of the seconds as a double would.
+TEST(ElapsedTime, IntegerDigitsReadAsTheFloatingPointFormat) {
+    std::vector<long long> values = {0,         1,          999,          1000,
+                                     2999,      59999,      99999999,     100000000,
+                                     123456789, 4294967296, 999999999999, 123456789012345,
+                                     -1,        -999,       -1500,        -100000000};
+    for (long long ms = 0; ms < 2000000; ms += 7919) {
+        values.push_back(ms);
+    }
+    for (const long long ms : values) {
+        spdlog::memory_buf_t buffer;
+        logging::append_elapsed(ms, buffer);
+        EXPECT_EQ(std::string(buffer.data(), buffer.size()),
+                  fmt::format("{:>9.3f}s", static_cast<double>(ms) / 1000.0))
+            << ms;
+    }
+}
