@@ -1,12 +1,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bindings/bindings.hpp"
 #include "bindings/fast_path.hpp"
 #include "logging/entry_points.hpp"
 #include "logging/levels.hpp"
 #include "logging/lifecycle.hpp"
+#include "logging/process_end.hpp"
 #include "logging/state.hpp"
 
 namespace bindings {
@@ -73,6 +75,30 @@ namespace {
 
 using logging::Level;
 
+// The process logger, plus what only the interpreter can arrange: the exit
+// hook that writes buffered lines out however Python ends (KeyboardInterrupt
+// included: Python then re-raises SIGINT after finalising, and C++ static
+// destructors never run), and the flush on fatal signals, except for the
+// signals a Python handler serves, which are the program's to handle.
+void initialize_logging() {
+    const bool already = logging::logging_initialized;
+    logging::init();
+    if (already) {
+        return;
+    }
+    std::vector<int> python_handled;
+    const py::object getsignal = py::module_::import("signal").attr("getsignal");
+    for (const int signal_number : logging::flushed_signals) {
+        // SIG_DFL and SIG_IGN are plain numbers, None a handler not set from Python.
+        if (PyCallable_Check(getsignal(signal_number).ptr())) {
+            python_handled.push_back(signal_number);
+        }
+    }
+    logging::install_signal_flush(python_handled);
+    static const bool exit_hook = Py_AtExit(&logging::flush_at_exit) == 0;
+    (void)exit_hook;
+}
+
 template <spdlog::level::level_enum level>
 void write_plain(BorrowedText message) {
     logging::log_plain(level, message.until_nul());
@@ -125,7 +151,7 @@ void bind_logging(py::module_& m) {
         .value("critical", Level::critical)
         .value("off", Level::off);
 
-    m.def("initialize_logging", &logging::init, "Initialize and enable the logging system");
+    m.def("initialize_logging", &initialize_logging, "Initialize and enable the logging system");
     m.def("shutdown_logging", &logging::shutdown_logging,
           "Flush and tear down the logger so that no further log calls touch spdlog");
     m.def("initialize_timer", &logging::initialize_timer,

@@ -13,6 +13,7 @@
 
 #include "logging/file_sink.hpp"
 #include "logging/pattern_flags.hpp"
+#include "logging/process_end.hpp"
 #include "logging/state.hpp"
 
 namespace logging {
@@ -46,8 +47,10 @@ void reserve_standard_descriptors() {
 }
 
 // Everything up to the point where the logger would be installed; throws on
-// any failure and leaves nothing registered with spdlog.
-std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_dir) {
+// any failure and leaves nothing registered with spdlog. `file_sink` is set
+// to the file sink, which the logger owns.
+std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_dir,
+                                             LogFileSink*& file_sink) {
     std::filesystem::create_directories(log_dir);
 
     reserve_standard_descriptors();
@@ -58,6 +61,7 @@ std::shared_ptr<spdlog::logger> build_logger(const std::filesystem::path& log_di
     auto file =
         std::make_shared<LogFileSink>((log_dir / kLogFile).string(), kMaxFileSize, kRotatedFiles);
     file->set_level(spdlog::level::trace);
+    file_sink = file.get();
 
     // The custom flags must be known before the pattern is compiled.
     auto formatter = std::make_unique<spdlog::pattern_formatter>(spdlog::pattern_time_type::local,
@@ -88,11 +92,12 @@ void init() {
 
     std::filesystem::path log_dir;
     std::shared_ptr<spdlog::logger> logger;
+    LogFileSink* file_sink = nullptr;
     try {
         // Resolved once: the file stays where it is if the program changes
         // its working directory later.
         log_dir = std::filesystem::absolute(kLogDirectory);
-        logger = build_logger(log_dir);
+        logger = build_logger(log_dir, file_sink);
     } catch (...) {
         // A failed start must not look like a working one to the next caller.
         logging_initialized = false;
@@ -102,11 +107,14 @@ void init() {
     }
     spdlog::set_default_logger(logger);
     spdlog::flush_every(kFlushInterval);
+    attach_process_end(file_sink);
     logger->info("Logging to directory: {}", log_dir.native());
 }
 
 void shutdown_logging() {
     logging_shut_down = true;
+    restore_signal_dispositions();
+    detach_process_end();
     spdlog::shutdown();
     logging_initialized = false;
 }

@@ -10,7 +10,9 @@ namespace logging {
 
 // Does nothing when already initialised. Otherwise marks logging initialised,
 // restarts the timer, builds and installs the logger as spdlog's default, starts
-// the periodic flusher and writes "Logging to directory: <abs dir>" at info.
+// the periodic flusher, connects the file sink to the ends of the process
+// (exit, fork, fatal signals: see process_end.hpp; the signal flush itself is
+// installed by the caller) and writes "Logging to directory: <abs dir>" at info.
 // Throws std::filesystem::filesystem_error when the working directory cannot
 // be read or the log directory made, and spdlog::spdlog_ex when the file
 // cannot be opened; on such a failure it
@@ -20,8 +22,9 @@ namespace logging {
 // place.
 void init();
 
-// Marks logging shut down for good, lets spdlog stop the flusher and drop every
-// logger (closing and flushing the file), then clears the initialised flag.
+// Marks logging shut down for good, puts back the signal dispositions the
+// flush replaced, lets spdlog stop the flusher and drop every logger (closing
+// and flushing the file), then clears the initialised flag.
 // Harmless before init() and when called twice.
 void shutdown_logging();
 
