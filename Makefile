@@ -9,7 +9,7 @@ export PATH := $(CURDIR)/$(VENV)/bin:/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/b
 export CMAKE_BUILD_PARALLEL_LEVEL := 2
 JOBS := 2
 
-SOURCES := $(shell find src stubs -type f) CMakeLists.txt pyproject.toml README.md
+SOURCES := $(shell find src stubs python -type f) CMakeLists.txt pyproject.toml README.md
 INSTALLED := $(VENV)/.installed
 CPP_BUILD := build/cpp
 

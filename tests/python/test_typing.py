@@ -25,6 +25,18 @@ def test_typed_example_passes_strict_mypy():
     assert run.returncode == 0, run.stdout + run.stderr
 
 
+def test_the_installed_bridge_passes_strict_mypy(tmp_path):
+    # From outside the tree, so the installed package and its py.typed are checked.
+    (tmp_path / "use.py").write_text(
+        "import logging\nimport foundation_logging\n"
+        "handler: logging.Handler = foundation_logging.install()\n"
+        "level: int = foundation_logging.level_for(20)\n")
+    run = mypy("--strict", "-p", "foundation_logging", cwd=tmp_path)
+    assert run.returncode == 0, run.stdout + run.stderr
+    run = mypy("--strict", "use.py", cwd=tmp_path)
+    assert run.returncode == 1 and run.stdout.count("error:") == 1, run.stdout
+
+
 def test_stubs_catch_misuse(tmp_path):
     (tmp_path / "misuse.py").write_text(
         "import foundation\n"
