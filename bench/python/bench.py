@@ -26,6 +26,7 @@ from contextlib import contextmanager
 from pathlib import Path
 
 import foundation
+import foundation_logging
 from foundation import Feedforward, FeedforwardController, Level, PidConfig, PidController
 
 REPEATS = 7
@@ -227,7 +228,20 @@ def bench_written(results, lines: int, tmp: Path, latency_lines: int):
                 plain_info(MESSAGE)
 
         plain_info = foundation.info
+        # A standard-library logger written by foundation through the bridge.
+        bridged = logging.getLogger("bench.bridged")
+        bridged.handlers.clear()
+        bridged.propagate = False
+        bridged.setLevel(logging.DEBUG)
+        bridged.addHandler(foundation_logging.Handler())
+        bridged.findCaller = std.findCaller
+
+        def through_bridge(n):
+            for _ in range(n):
+                bridged.info(MESSAGE)
+
         rate_ours = lines_per_second(ours, lines)
+        rate_bridge = lines_per_second(through_bridge, lines // 4)
         rate_plain = lines_per_second(plain, lines)
         rate_std = lines_per_second(theirs, lines // 4)
         for handler in std.handlers:
@@ -239,6 +253,8 @@ def bench_written(results, lines: int, tmp: Path, latency_lines: int):
     results.add("_log_filtered written (file + console)", rate_ours, "lines/s",
                 {peer: rate_std}, higher_is_better=True)
     results.add("info written (file + console)", rate_plain, "lines/s",
+                {peer: rate_std}, higher_is_better=True)
+    results.add("logging.Logger.info through foundation_logging", rate_bridge, "lines/s",
                 {peer: rate_std}, higher_is_better=True)
 
 
