@@ -1,0 +1,34 @@
+"""What a team installs: the distribution's licence, typed packages and the
+build's message when a system package is missing."""
+
+import importlib.metadata
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def test_the_distribution_carries_its_licence_and_typed_packages():
+    dist = importlib.metadata.distribution("korvex-foundation")
+    assert dist.metadata["License-Expression"] == "Apache-2.0"
+    assert "Typing :: Typed" in dist.metadata.get_all("Classifier")
+    files = {str(f) for f in dist.files}
+    assert any(f.endswith("licenses/LICENSE") for f in files)
+    assert {"foundation_logging/__init__.py", "foundation_logging/py.typed",
+            "foundation-stubs/__init__.pyi"} <= files
+    licence = next(f for f in dist.files if str(f).endswith("licenses/LICENSE"))
+    assert "Apache License" in licence.read_text() and "Version 2.0" in licence.read_text()
+
+
+@pytest.mark.skipif(shutil.which("cmake") is None, reason="needs cmake")
+def test_a_missing_system_package_is_named_in_one_message(tmp_path):
+    run = subprocess.run(
+        ["cmake", "-S", str(ROOT), "-B", str(tmp_path), "-DFOUNDATION_TESTS=ON",
+         "-DCMAKE_DISABLE_FIND_PACKAGE_Eigen3=TRUE", "-DCMAKE_DISABLE_FIND_PACKAGE_GTest=TRUE"],
+        capture_output=True, text=True, timeout=120)
+    assert run.returncode != 0
+    assert run.stderr.count("CMake Error") == 1, run.stderr
+    assert "sudo apt-get install libeigen3-dev libgtest-dev" in run.stderr
