@@ -1,5 +1,6 @@
 # Quick start: `make demo` runs the example, `make test` runs every test.
-# Each target does its own set-up (scripts/setup.sh) and rebuilds only what changed.
+# Each target sets up what it needs (scripts/setup.sh PROFILE) and rebuilds
+# only what changed. `make help` lists the targets.
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 VENV := .venv
@@ -9,21 +10,39 @@ export PATH := $(CURDIR)/$(VENV)/bin:/usr/local/sbin:/usr/sbin:/usr/bin:/sbin:/b
 export CMAKE_BUILD_PARALLEL_LEVEL := 2
 JOBS := 2
 
-SOURCES := $(shell find src stubs python -type f) CMakeLists.txt pyproject.toml README.md
+SOURCES := $(shell find src stubs python -type f) CMakeLists.txt pyproject.toml README.md LICENSE
 INSTALLED := $(VENV)/.installed
 CPP_BUILD := build/cpp
 
-.PHONY: setup install test test-cpp test-python demo bench check-deep wheel format clean
+.PHONY: help setup install test test-cpp test-python demo bench check-deep wheel sdist \
+        check-debian13 format clean
 .DEFAULT_GOAL := test
 
+help:
+	@echo "make demo            build the module and run the motor demo (writes examples/step_response.png)"
+	@echo "make test            every test: GoogleTest through ctest, then pytest"
+	@echo "make test-cpp        the C++ tests only"
+	@echo "make test-python     the Python tests only"
+	@echo "make bench           benchmarks: C++ core, then Python side by side; bench/results.json"
+	@echo "make check-deep      sanitizers, fuzzing (FUZZ_SECONDS each, default 120), valgrind"
+	@echo "make wheel           a manylinux wheel in dist/, checked in a fresh virtual environment"
+	@echo "make sdist           a source distribution in dist/, built by plain pip in a fresh environment"
+	@echo "make check-debian13  make test inside a Debian 13 root made with debootstrap (needs root)"
+	@echo "make format          clang-format over the C++ sources"
+	@echo "make clean           remove the build directories"
+
 setup:
-	@scripts/setup.sh
+	@scripts/setup.sh build
 
 # Build the module through scikit-build-core into a persistent build directory
-# and install it into .venv; skipped when no source changed.
-$(INSTALLED): $(SOURCES) $(VENV)/.requirements
-	@echo "build: compiling and installing the foundation module into $(VENV) (about a minute on 2 cores the first time)"
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+# and install it into .venv; skipped when no source changed. The build's own
+# progress lines are shown; its whole log is kept, and shown on failure.
+$(INSTALLED): $(SOURCES)
+	@echo "build: compiling and installing the foundation module into $(VENV)"
+	@mkdir -p build
+	@{ $(PY) -m pip install -v --no-build-isolation --no-deps . 2>&1 | tee build/install.log \
+	    | sed -unE 's/^ *(\[[0-9]+\/[0-9]+\] .*)/build: \1/p'; } \
+	    || { tail -n 40 build/install.log; echo "build: failed; the whole log is build/install.log"; exit 1; }
 	@touch $@
 
 install: setup
@@ -33,28 +52,28 @@ $(CPP_BUILD)/build.ninja:
 	@echo "build: configuring the C++ tests in $(CPP_BUILD)"
 	cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFOUNDATION_TESTS=ON >/dev/null
 
-test-cpp: setup $(CPP_BUILD)/build.ninja
+test-cpp:
+	@scripts/setup.sh test
+	@$(MAKE) --no-print-directory $(CPP_BUILD)/build.ninja
 	@echo "build: compiling the C++ tests"
 	cmake --build $(CPP_BUILD) -j $(JOBS)
 	@echo "test: GoogleTest through ctest"
 	ctest --test-dir $(CPP_BUILD) --output-on-failure -j $(JOBS)
 
 test-python: install
+	@scripts/setup.sh test
 	@echo "test: pytest against the installed module"
 	$(PY) -m pytest
 
 test: test-cpp test-python
 
-$(VENV)/.demo-deps: | $(VENV)/.requirements
-	@echo "setup: installing the demo's plotting extra (matplotlib)"
-	$(PY) -m pip install -q matplotlib
-	@touch $@
-
-demo: install
-	@$(MAKE) --no-print-directory $(VENV)/.demo-deps
+demo:
+	@scripts/setup.sh demo
+	@$(MAKE) --no-print-directory $(INSTALLED)
 	$(PY) examples/demo.py
 
 format:
+	@scripts/setup.sh format
 	clang-format -i $$(find src tests/cpp bench -name '*.cpp' -o -name '*.hpp')
 
 clean:
@@ -66,8 +85,7 @@ FLOOR_BUILD := build/bench-floor
 # Release builds of the C++ benchmarks and of the benchmark-only floor module,
 # then everything side by side; results in bench/results.json.
 bench: install
-	@echo "setup: installing the comparison package simple-pid"
-	$(PY) -m pip install -q simple-pid
+	@scripts/setup.sh bench
 	@echo "build: C++ benchmarks (Release)"
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFOUNDATION_BENCH=ON >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
@@ -90,6 +108,7 @@ FUZZ_SECONDS ?= 120
 SANITIZER_ENV := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 
 check-deep: install
+	@scripts/setup.sh deep
 	@echo "deep: C++ tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 	cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFOUNDATION_TESTS=ON \
 	    -DFOUNDATION_SANITIZE=address,undefined >/dev/null
@@ -117,15 +136,40 @@ check-deep: install
 	    tests/python/test_pid.py tests/python/test_control.py tests/python/test_motion.py \
 	    tests/python/test_speed_mode.py
 
-# A wheel in dist/, then proof that it stands alone: a fresh CPython 3.13
-# virtual environment installs it (pulling in only NumPy) and imports it from
-# outside the source tree.
+# A wheel in dist/, repaired by auditwheel into a manylinux wheel (the only
+# kind package indexes take), then proof that it stands alone: a fresh
+# CPython 3.13 virtual environment outside the tree installs it (pulling in
+# only NumPy) and uses the module and the logging bridge.
+WHEEL_CHECK := build/wheel-check
+
 wheel: install
-	rm -rf dist build/wheel-check
-	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w dist .
-	@echo "wheel: checking $$(ls dist/*.whl) in a fresh virtual environment"
-	$$($(PY) -c 'import sys; print(sys._base_executable)') -m venv build/wheel-check
-	build/wheel-check/bin/python -m pip install -q dist/*.whl
-	cd /tmp && $(CURDIR)/build/wheel-check/bin/python -c 'import foundation, numpy; \
-	    p = foundation.Pose(); p.position = [1, 2, 3]; print("wheel ok:", foundation.__file__, p)'
-	build/wheel-check/bin/python -m pip list --format=freeze
+	@scripts/setup.sh wheel
+	rm -rf dist/*.whl build/wheel-raw $(WHEEL_CHECK)
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw .
+	$(PY) -m auditwheel repair -w dist build/wheel-raw/*.whl
+	@echo "wheel: $$(ls dist/*.whl) ($$(du -k dist/*.whl | cut -f1) KiB)"
+	$(PY) -m auditwheel show dist/*.whl | sed -n '/consistent/,/tag/p'
+	$$($(PY) -c 'import sys; print(sys._base_executable)') -m venv $(WHEEL_CHECK)
+	$(WHEEL_CHECK)/bin/python -m pip install -q dist/*.whl
+	cd /tmp && $(CURDIR)/$(WHEEL_CHECK)/bin/python -c 'import foundation, foundation_logging, logging, numpy; \
+	    p = foundation.Pose(); p.position = [1, 2, 3]; foundation_logging.install(); \
+	    print("wheel ok:", foundation.__file__, p)'
+	$(WHEEL_CHECK)/bin/python -m pip list --format=freeze
+
+# A source distribution, then proof that plain pip builds it in a fresh
+# CPython 3.13 environment from PyPI's build tools and the system packages.
+SDIST_CHECK := build/sdist-check
+
+sdist: setup
+	@scripts/setup.sh wheel
+	rm -rf dist/*.tar.gz $(SDIST_CHECK)
+	$(PY) -m build --sdist --outdir dist .
+	$$($(PY) -c 'import sys; print(sys._base_executable)') -m venv $(SDIST_CHECK)
+	$(SDIST_CHECK)/bin/python -m pip install -q dist/*.tar.gz
+	cd /tmp && $(CURDIR)/$(SDIST_CHECK)/bin/python -c 'import foundation, foundation_logging; \
+	    print("sdist ok:", foundation.__file__)'
+
+# make test inside a Debian 13 root (spdlog 1.15, fmt 10, Debian's python3.13),
+# made once with debootstrap from Debian's packages; needs root.
+check-debian13:
+	scripts/check-debian13.sh
