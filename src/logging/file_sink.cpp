@@ -233,7 +233,10 @@ bool LogFileSink::reopen(bool lock) {
     if (!open_failures_.may_try(now)) {
         return false;
     }
-    const int fd = open_file();
+    return adopt(open_file(), now, lock);
+}
+
+bool LogFileSink::adopt(int fd, std::chrono::steady_clock::time_point now, bool lock) {
     if (fd < 0) {
         failed_to_open(now);
         return false;
@@ -288,15 +291,9 @@ bool LogFileSink::rotate() {
             errno = error;
         }
     }
-    if (fd < 0) {
-        // The descriptor, if any, refers to the renamed file, which takes the
-        // lines until the name can be opened again (current_size retries).
-        failed_to_open(now);
-        return false;
-    }
-    open_failures_.succeed();
-    switch_to(fd, true);
-    return true;
+    // On failure the descriptor, if any, refers to the renamed file, which
+    // takes the lines until the name can be opened again (current_size retries).
+    return adopt(fd, now, true);
 }
 
 int LogFileSink::open_file() {

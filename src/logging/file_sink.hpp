@@ -124,6 +124,8 @@ class LogFileSink final : public spdlog::sinks::base_sink<std::mutex> {
     std::size_t write_lines(const char* data, std::size_t size);
     std::size_t current_size();
     bool reopen(bool lock);
+    // Makes `fd` the sink's file, or records the failed open when it is -1.
+    bool adopt(int fd, std::chrono::steady_clock::time_point now, bool lock);
     void failed_to_open(std::chrono::steady_clock::time_point now);
     bool rotate();
     int open_file();

@@ -59,6 +59,14 @@ class FileSinkTest : public ::testing::Test {
         return lines;
     }
 
+    // Logs the lines numbered `from` to `to` (exclusive), then flushes.
+    static void write(spdlog::logger& log, int from, int to) {
+        for (int i = from; i < to; ++i) {
+            log.info(numbered("n", i));
+        }
+        log.flush();
+    }
+
     std::vector<std::string> expected(const std::string& tag, int from, int to) const {
         std::vector<std::string> lines;
         for (int i = from; i < to; ++i) {
@@ -89,10 +97,7 @@ TEST_F(FileSinkTest, EveryWriteCarriesWholeLines) {
 TEST_F(FileSinkTest, RotatesWhenALineWouldPassTheLimitKeepingThreeCopies) {
     std::ofstream(file()) << numbered("old", 0) << "\n";  // appended to, and counted
     auto log = logger(sink(1000, 350));
-    for (int i = 1; i < 45; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 1, 45);
     for (const char* name : {"korvex.log", "korvex.1.log", "korvex.2.log", "korvex.3.log"}) {
         EXPECT_LE(fs::file_size(file(name)), 1000u) << name;
     }
@@ -109,16 +114,10 @@ TEST_F(FileSinkTest, RotatesWhenALineWouldPassTheLimitKeepingThreeCopies) {
 // opened.
 TEST_F(FileSinkTest, FailedOpenAtRotationKeepsEveryLineAndRecovers) {
     auto log = logger(sink(1000, 250, 1000ms));
-    for (int i = 0; i < 10; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 0, 10);
     faults.fail_open = ENOSPC;
     const int opens_before = faults.opens;
-    for (int i = 10; i < 40; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 10, 40);
     EXPECT_EQ(faults.opens - opens_before, 1) << "retried without waiting";
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("Failed opening file"), std::string::npos) << errors[0];
@@ -126,10 +125,7 @@ TEST_F(FileSinkTest, FailedOpenAtRotationKeepsEveryLineAndRecovers) {
 
     faults.fail_open = 0;
     std::this_thread::sleep_for(1100ms);
-    for (int i = 40; i < 45; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 40, 45);
     EXPECT_EQ(test_support::read_lines(file()), expected("n", 40, 45));
     EXPECT_EQ(all_lines(), expected("n", 0, 45));
     EXPECT_EQ(errors.size(), 1u);
@@ -140,10 +136,7 @@ TEST_F(FileSinkTest, FailedOpenAtRotationKeepsEveryLineAndRecovers) {
 TEST_F(FileSinkTest, RotationWithNoDescriptorLeftReusesTheOldOne) {
     auto log = logger(sink(1000, 250, 1000ms));
     faults.free_descriptors = 0;
-    for (int i = 0; i < 25; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 0, 25);
     EXPECT_TRUE(errors.empty()) << errors.front();
     EXPECT_EQ(test_support::read_lines(file("korvex.2.log")), expected("n", 0, 10));
     EXPECT_EQ(test_support::read_lines(file()), expected("n", 20, 25));
@@ -154,15 +147,9 @@ TEST_F(FileSinkTest, RotationWithNoDescriptorLeftReusesTheOldOne) {
 // buffer, the overflow is dropped with a report, and a later reopen recovers.
 TEST_F(FileSinkTest, WithNoFileAtAllLinesWaitAndNothingIsWrittenBlindly) {
     auto log = logger(sink(1000, 250, 1000ms));
-    for (int i = 0; i < 10; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 0, 10);
     faults.fail_open = EMFILE;
-    for (int i = 10; i < 20; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 10, 20);
     EXPECT_EQ(faults.writes_without_descriptor, 0);
     ASSERT_GE(errors.size(), 2u);
     EXPECT_NE(errors[0].find("Failed opening file"), std::string::npos) << errors[0];
@@ -194,10 +181,7 @@ TEST_F(FileSinkTest, RefusedRenameLosesNothingAndIsRetriedLater) {
     }
     faults.fail_rename = EACCES;
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 10; i < 30; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 10, 30);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "the write path waited";
     EXPECT_EQ(faults.renames, 1);
     ASSERT_EQ(errors.size(), 1u);
@@ -218,10 +202,7 @@ TEST_F(FileSinkTest, RefusedRenameLosesNothingAndIsRetriedLater) {
 TEST_F(FileSinkTest, LinesRefusedByAFullDeviceAreWrittenOnceThereIsRoom) {
     auto log = logger(sink(1 << 20, 1000));
     faults.space_left = 250;  // two and a half lines
-    for (int i = 0; i < 8; ++i) {
-        log->info(numbered("n", i));
-    }
-    log->flush();
+    write(*log, 0, 8);
     ASSERT_FALSE(errors.empty());
     EXPECT_NE(errors[0].find("Failed writing to file"), std::string::npos) << errors[0];
     faults.space_left = static_cast<std::size_t>(-1);
