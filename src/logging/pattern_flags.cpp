@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "logging/project_root.hpp"
@@ -156,10 +157,9 @@ void append_elapsed(long long milliseconds, spdlog::memory_buf_t& dest) {
     if (negative) {
         *--at = '-';
     }
-    constexpr std::size_t kWidth = 10;  // nine for the number, one for the s
-    const auto length = static_cast<std::size_t>(text + sizeof text - at);
-    if (length < kWidth) {
-        append(dest, kSpaces.substr(0, kWidth - length));
+    constexpr std::ptrdiff_t kWidth = 10;  // nine for the number, one for the s
+    while (text + sizeof text - at < kWidth) {
+        *--at = ' ';
     }
     dest.append(at, text + sizeof text);
 }
@@ -191,17 +191,21 @@ void SourceFileFormatter::format(const spdlog::details::log_msg&, const std::tm&
         // copy it instead of shortening the path again.
         struct LastForm {
             std::string path;
-            std::string form;
+            std::string form;  // padded to the column's width
         };
         thread_local LastForm last;
-        const std::string_view text(path);
-        if (text == last.path) {
+        // One pass over the path, ending at the first difference. The form
+        // is kept padded, so a repeated path costs one copy.
+        if (std::strcmp(path, last.path.c_str()) == 0) {
             append(dest, last.form);
-        } else {
-            shorten_source_path(text, dest);
-            last.path.assign(text);
-            last.form.assign(dest.data() + start, dest.size() - start);
+            return;
         }
+        const std::string_view text(path);
+        shorten_source_path(text, dest);
+        pad_column(dest, start);
+        last.path.assign(text);
+        last.form.assign(dest.data() + start, dest.size() - start);
+        return;
     }
     pad_column(dest, start);
 }
