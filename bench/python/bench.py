@@ -358,7 +358,7 @@ def add_cpp(results, path: Path):
         if b.get("aggregate_name", "median") != "median":
             continue
         name = b.get("run_name", b["name"]).replace("BM_", "C++ ")
-        results.add(name, b["real_time"], "ns/call" if "Sinks" not in name else "ns/line")
+        results.add(name, b["real_time"], "ns/line" if "LineThrough" in name else "ns/call")
 
 
 def machine() -> dict:

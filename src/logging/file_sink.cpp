@@ -258,6 +258,11 @@ bool LogFileSink::rotate() {
     if (!rename_failures_.may_try(now)) {
         return false;
     }
+    // The oldest copy goes first, so that every rename has a free name to go
+    // to: renaming onto an existing file makes ext4 write the renamed file's
+    // delayed blocks out at once ("replace via rename"), which stalls the
+    // caller for milliseconds.
+    fs_.unlink(names_.back().c_str());
     for (std::size_t i = names_.size() - 1; i > 0; --i) {
         if (fs_.rename(names_[i - 1].c_str(), names_[i].c_str()) == 0) {
             continue;

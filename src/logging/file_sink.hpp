@@ -64,7 +64,7 @@ namespace logging {
 
 class LogFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   public:
-    static constexpr std::size_t kDefaultBufferSize = 16 * 1024;
+    static constexpr std::size_t kDefaultBufferSize = 8 * 1024;
     static constexpr std::chrono::milliseconds kDefaultRetryInterval{1000};
 
     // Opens `file_name` (an absolute path; its directory must exist) for

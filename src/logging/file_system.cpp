@@ -33,6 +33,7 @@ class SystemFileSystem final : public FileSystem {
         return ::write(fd, data, size);
     }
     int rename(const char* from, const char* to) noexcept override { return std::rename(from, to); }
+    int unlink(const char* path) noexcept override { return ::unlink(path); }
     int stat(const char* path, struct stat& result) noexcept override {
         return ::stat(path, &result);
     }

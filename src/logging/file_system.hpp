@@ -22,6 +22,7 @@ class FileSystem {
     virtual ssize_t write(int fd, const void* data, std::size_t size) noexcept = 0;
     // rename(2): replaces `to` atomically when it exists.
     virtual int rename(const char* from, const char* to) noexcept = 0;
+    virtual int unlink(const char* path) noexcept = 0;
     virtual int stat(const char* path, struct stat& result) noexcept = 0;
     virtual int fstat(int fd, struct stat& result) noexcept = 0;
     // flock(fd, LOCK_EX) and flock(fd, LOCK_UN): the advisory lock that the

@@ -23,7 +23,7 @@
 //   ends with _exit().
 //
 // Not caught: SIGKILL and power loss. Lines still in the buffer (at most its
-// 16 KiB, or 3 seconds of lines) are lost on SIGKILL; on power loss also what
+// 8 KiB, or 3 seconds of lines) are lost on SIGKILL; on power loss also what
 // the kernel had not yet written to the device.
 namespace logging {
 

@@ -213,6 +213,7 @@ class FaultyFileSystem final : public logging::FileSystem {
         ++renames;
         return fail_rename ? refuse(fail_rename) : real().rename(from, to);
     }
+    int unlink(const char* path) noexcept override { return real().unlink(path); }
     int stat(const char* path, struct stat& result) noexcept override {
         return real().stat(path, result);
     }

@@ -14,7 +14,7 @@ import pytest
 from support import LOG_FILE, LINE_RE, messages, parse, run_python
 
 LIMIT = 5_242_880
-BUFFER = 16 * 1024
+BUFFER = 8 * 1024
 
 
 def log_files(directory):

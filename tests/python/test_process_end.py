@@ -262,4 +262,4 @@ def test_sigkill_loses_at_most_one_buffer(tmp_path):
     kept = logged(tmp_path / "killed")
     assert kept == [f"{i:04d} {line}" for i in range(len(kept))]  # the oldest, whole
     line_bytes = len((tmp_path / "killed" / LOG_FILE).read_text().splitlines()[-1]) + 1
-    assert (1000 - len(kept)) * line_bytes <= 16 * 1024 + line_bytes
+    assert (1000 - len(kept)) * line_bytes <= 8 * 1024 + line_bytes
