@@ -110,8 +110,10 @@ void LogFileSink::sink_it_(const spdlog::details::log_msg& msg) {
     const std::size_t n = line_.size();
     std::size_t used = used_.load(std::memory_order_relaxed);
     // The line that would take the file past its limit belongs to the next
-    // file: the lines before it are written out first, into this one.
-    if (used > 0 && !rename_failures_.failing && file_size_ + used + n > max_size_) {
+    // file: the lines before it are written out first, into this one. Not
+    // while no rotation can happen (a refused rename, or a descriptor left on
+    // a renamed file): that would make every line a write.
+    if (used > 0 && on_name_ && !rename_failures_.failing && file_size_ + used + n > max_size_) {
         write_buffer();
         used = used_.load(std::memory_order_relaxed);
     }
