@@ -2,8 +2,10 @@
 build's message when a system package is missing."""
 
 import importlib.metadata
+import os
 import shutil
 import subprocess
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -32,3 +34,23 @@ def test_a_missing_system_package_is_named_in_one_message(tmp_path):
     assert run.returncode != 0
     assert run.stderr.count("CMake Error") == 1, run.stderr
     assert "sudo apt-get install libeigen3-dev libgtest-dev" in run.stderr
+
+
+@pytest.mark.skipif(shutil.which("setpriv") is None or os.geteuid() != 0,
+                    reason="needs root and setpriv to run as nobody")
+def test_setup_without_root_prints_the_install_command():
+    # A dpkg-query that knows no package stands for a machine without them;
+    # it lies where nobody (the user the script runs as) can reach it.
+    with tempfile.TemporaryDirectory(dir="/tmp") as shim:
+        os.chmod(shim, 0o755)
+        fake = Path(shim) / "dpkg-query"
+        fake.write_text("#!/bin/sh\nexit 1\n")
+        fake.chmod(0o755)
+        run = subprocess.run(
+            ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+             str(ROOT / "scripts" / "setup.sh"), "format"],
+            env={"PATH": f"{shim}:/usr/bin:/bin", "HOME": shim},
+            capture_output=True, text=True, timeout=60)
+    assert run.returncode == 1, run.stdout + run.stderr
+    assert "install them with:  sudo apt-get install -y clang-format" in run.stderr
+    assert "lock" not in run.stderr
