@@ -7,8 +7,6 @@ namespace logging {
 
 namespace {
 
-constexpr std::size_t kNoEntry = PackageIndex::kNoEntry;
-
 std::size_t pair(unsigned char first, unsigned char second) {
     return first | (static_cast<std::size_t>(second) << 8);
 }
