@@ -78,8 +78,6 @@ class LogFileSink final : public spdlog::sinks::base_sink<std::mutex> {
                 std::chrono::milliseconds retry_interval = kDefaultRetryInterval);
     ~LogFileSink() override;
 
-    const std::string& file_name() const noexcept { return names_.front(); }
-
     // Fork support, called by the process's fork handlers around fork().
     // Before: takes the sink's lock and writes the buffer out, so no line is
     // written by both processes. After, in the parent: releases the lock. After,
